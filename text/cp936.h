@@ -1,0 +1,18 @@
+// Code page 936 (Windows' GBK) conversion, on ICU. Never fails: bytes that are
+// not valid 936 become U+FFFD, characters 936 lacks become '?'. Both directions
+// are linear in the input.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavrolin::cp936 {
+
+std::u16string ToUtf16(std::string_view cp936);
+std::string FromUtf16(std::u16string_view utf16);
+
+// For the edges of the program that speak UTF-8 (command line, JSON, files).
+std::string ToUtf8(std::string_view cp936);
+std::string FromUtf8(std::string_view utf8);
+
+}  // namespace tavrolin::cp936
