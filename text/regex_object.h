@@ -3,6 +3,8 @@
 // and come out as code page 936; the engine runs over their UTF-16 form.
 #pragma once
 
+#include <memory>
+
 #include "text/text.h"
 
 namespace tavrolin {
@@ -28,8 +30,15 @@ class RegexObject {
   Text SubMatchText(Int i, Int j, Int* position = nullptr) const;
   Int SubMatchCount() const;
 
+  struct Pattern;  // the compiled pattern and the text it was compiled from
+  struct Run;      // one search: the text searched and the byte spans of its matches
+
  private:
-  // Filled in with the engine.
+  // Both are immutable once built, so a copy shares them; Create replaces them.
+  // `pattern_` is null until Create runs; `run_` is null until a search has run
+  // and stays null when the pattern was rejected.
+  std::shared_ptr<const Pattern> pattern_;
+  std::shared_ptr<const Run> run_;
 };
 
 }  // namespace tavrolin
