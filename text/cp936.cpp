@@ -1,6 +1,7 @@
 #include "text/cp936.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
 #include <memory>
@@ -13,14 +14,42 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-// ICU's "cp936" is windows-936-2000: byte 80 is the euro sign, as on Windows.
-// (Its "gb2312" is a strict table that garbles GBK-only characters.)
+bool IsConversionError(UConverterCallbackReason reason) {
+  return reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR;
+}
+
+// Every byte sequence that is not 936 (a bad second byte, a lone lead byte at the
+// end) becomes one U+FFFD. ICU's own substitute callback may write U+001A for a
+// single bad byte, so it is not used.
+void ToUnicodeReplacement(const void* /*context*/, UConverterToUnicodeArgs* args,
+                          const char* /*bytes*/, int32_t /*length*/,
+                          UConverterCallbackReason reason, UErrorCode* status) {
+  if (!IsConversionError(reason)) return;
+  static const UChar kReplacement = 0xFFFD;
+  *status = U_ZERO_ERROR;
+  ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, status);
+}
+
+// A code point 936 lacks (a surrogate pair counts as one, a lone surrogate too) becomes
+// one '?', as WideCharToMultiByte's default character does.
+void FromUnicodeReplacement(const void* /*context*/, UConverterFromUnicodeArgs* args,
+                            const UChar* /*units*/, int32_t /*length*/, UChar32 /*code_point*/,
+                            UConverterCallbackReason reason, UErrorCode* status) {
+  if (!IsConversionError(reason)) return;
+  *status = U_ZERO_ERROR;
+  ucnv_cbFromUWriteBytes(args, "?", 1, 0, status);
+}
+
+// ICU's "cp936" is windows-936-2000, Windows' table: byte 80 is the euro sign, FF is
+// U+F8F5. ("gb2312" is a strict table that garbles GBK-only characters.)
 Converter OpenCp936() {
   UErrorCode status = U_ZERO_ERROR;
   Converter converter(ucnv_open("cp936", &status));
   if (U_FAILURE(status)) return nullptr;
-  // Characters 936 lacks become '?', as WideCharToMultiByte's default does.
-  ucnv_setSubstChars(converter.get(), "?", 1, &status);
+  ucnv_setToUCallBack(converter.get(), ToUnicodeReplacement, nullptr, nullptr, nullptr, &status);
+  ucnv_setFromUCallBack(converter.get(), FromUnicodeReplacement, nullptr, nullptr, nullptr,
+                        &status);
+  if (U_FAILURE(status)) return nullptr;
   return converter;
 }
 
@@ -31,13 +60,26 @@ std::u16string ToUtf16(std::string_view cp936) {
   if (cp936.empty()) return out;
   Converter converter = OpenCp936();
   if (!converter) return out;
-  // Each byte yields at most one UTF-16 unit, so one pass into a buffer of that size suffices.
+  // A byte yields at most one unit, so the first buffer is normally enough; the loop
+  // is only a guard.
   out.resize(cp936.size());
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t n = ucnv_toUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                            cp936.data(), static_cast<int32_t>(cp936.size()), &status);
-  if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) return {};
-  out.resize(static_cast<std::size_t>(n));
+  const char* source = cp936.data();
+  const char* source_end = source + cp936.size();
+  std::size_t written = 0;
+  while (true) {
+    UChar* target = out.data() + written;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(converter.get(), &target, out.data() + out.size(), &source, source_end, nullptr,
+                   /*flush=*/true, &status);
+    written = static_cast<std::size_t>(target - out.data());
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    if (U_FAILURE(status)) written = 0;
+    break;
+  }
+  out.resize(written);
   return out;
 }
 
@@ -46,13 +88,25 @@ std::string FromUtf16(std::u16string_view utf16) {
   if (utf16.empty()) return out;
   Converter converter = OpenCp936();
   if (!converter) return out;
-  // At most two bytes per unit (a surrogate pair becomes one "?").
+  // At most two bytes per unit (a surrogate pair becomes one '?').
   out.resize(utf16.size() * 2);
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(converter.get(), out.data(), static_cast<int32_t>(out.size()),
-                              utf16.data(), static_cast<int32_t>(utf16.size()), &status);
-  if (U_FAILURE(status) && status != U_STRING_NOT_TERMINATED_WARNING) return {};
-  out.resize(static_cast<std::size_t>(n));
+  const UChar* source = utf16.data();
+  const UChar* source_end = source + utf16.size();
+  std::size_t written = 0;
+  while (true) {
+    char* target = out.data() + written;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_fromUnicode(converter.get(), &target, out.data() + out.size(), &source, source_end,
+                     nullptr, /*flush=*/true, &status);
+    written = static_cast<std::size_t>(target - out.data());
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    if (U_FAILURE(status)) written = 0;
+    break;
+  }
+  out.resize(written);
   return out;
 }
 

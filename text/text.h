@@ -33,6 +33,13 @@ class Text {
   std::size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }
 
+  // Appending a text needs no NUL scan: building a long text piece by piece stays linear.
+  Text& operator+=(const Text& more) {
+    bytes_ += more.bytes_;
+    return *this;
+  }
+  void reserve(std::size_t n) { bytes_.reserve(n); }
+
   friend bool operator==(const Text&, const Text&) = default;
   friend bool operator==(const Text& a, const char* b) { return a.bytes_ == std::string_view(b); }
   friend auto operator<=>(const Text& a, const Text& b) { return a.bytes_ <=> b.bytes_; }
@@ -46,6 +53,8 @@ class Bytes {
  public:
   Bytes() = default;
   explicit Bytes(std::string_view raw) : bytes_(raw) {}
+  template <std::size_t N>
+  explicit Bytes(const char (&literal)[N]) : bytes_(literal, N - 1) {}
   explicit Bytes(std::string&& raw) : bytes_(std::move(raw)) {}
   Bytes(const void* data, std::size_t n) : bytes_(static_cast<const char*>(data), n) {}
 
@@ -56,6 +65,12 @@ class Bytes {
   const char* data() const { return bytes_.data(); }
   std::size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }
+
+  Bytes& operator+=(const Bytes& more) {
+    bytes_ += more.bytes_;
+    return *this;
+  }
+  void reserve(std::size_t n) { bytes_.reserve(n); }
 
   friend bool operator==(const Bytes&, const Bytes&) = default;
 

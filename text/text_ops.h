@@ -9,6 +9,7 @@
 
 #include <initializer_list>
 #include <optional>
+#include <type_traits>
 
 #include "text/text.h"
 
@@ -27,9 +28,8 @@ Text Text_Mid(const Text& text, Int start, Int n);
 Int Text_Find(const Text& text, const Text& what, Int start = 1, bool ignore_case = false);
 
 // `count` left out or negative: no limit.
-Text Text_Replace(const Text& text, const Text& what, const Text& replacement = {},
-                  Int start = 1, std::optional<Int> count = std::nullopt,
-                  bool case_sensitive = false);
+Text Text_Replace(const Text& text, const Text& what, const Text& replacement = {}, Int start = 1,
+                  std::optional<Int> count = std::nullopt, bool case_sensitive = false);
 
 // `count` left out: no limit; a negative `count` counts as 0.
 TextList Text_Split(const Text& text, const Text& delimiter = ",",
@@ -46,13 +46,38 @@ int Text_CompareBytes(const Text& a, const Text& b);
 Text Text_Concat(std::initializer_list<Text> parts);
 // Appends to `head` in place, so building a long text piece by piece stays linear.
 Text Text_Concat(Text&& head, std::initializer_list<Text> tail);
+
+namespace text_ops_detail {
+inline std::size_t PartSize(const Text& part) { return part.size(); }
+template <typename T>
+std::size_t PartSize(const T&) {
+  return 0;  // only a reserve hint
+}
+template <typename T>
+void AppendPart(Text& out, const T& part) {
+  if constexpr (std::is_same_v<T, Text>) {
+    out += part;
+  } else {
+    out += Text(part);
+  }
+}
+}  // namespace text_ops_detail
+
+// The variadic forms append each part once, without copying the parts into a list first.
 template <typename... Rest>
 Text Text_Concat(const Text& a, const Text& b, const Rest&... rest) {
-  return Text_Concat({a, b, Text(rest)...});
+  Text out;
+  out.reserve(a.size() + b.size() + (std::size_t{0} + ... + text_ops_detail::PartSize(rest)));
+  out += a;
+  out += b;
+  (text_ops_detail::AppendPart(out, rest), ...);
+  return out;
 }
 template <typename... Rest>
 Text Text_Concat(Text&& a, const Text& b, const Rest&... rest) {
-  return Text_Concat(std::move(a), {b, Text(rest)...});
+  a += b;  // in place first, so `b` may even be `a` itself
+  (text_ops_detail::AppendPart(a, rest), ...);
+  return std::move(a);
 }
 
 Bytes Text_ToBytes(const Text& text);
@@ -66,13 +91,23 @@ Bytes Bytes_FromPointer(const void* address, Int n);
 
 Bytes Bytes_Concat(std::initializer_list<Bytes> parts);
 Bytes Bytes_Concat(Bytes&& head, std::initializer_list<Bytes> tail);
-inline Bytes Bytes_Concat(const Bytes& a, const Bytes& b) { return Bytes_Concat({a, b}); }
-inline Bytes Bytes_Concat(Bytes&& a, const Bytes& b) { return Bytes_Concat(std::move(a), {b}); }
+inline Bytes Bytes_Concat(const Bytes& a, const Bytes& b) {
+  Bytes out;
+  out.reserve(a.size() + b.size());
+  out += a;
+  out += b;
+  return out;
+}
+// Appends in place: a growing body takes each chunk in amortised constant time per byte.
+inline Bytes Bytes_Concat(Bytes&& a, const Bytes& b) {
+  a += b;
+  return std::move(a);
+}
 
 // The text between the first `start_marker` at or after `start` and the next
 // `end_marker`, or the empty text. Quote tokens in both markers are double quotes.
-Text Text_Between(const Text& text, const Text& start_marker, const Text& end_marker,
-                  Int start = 0, bool ignore_case = false);
+Text Text_Between(const Text& text, const Text& start_marker, const Text& end_marker, Int start = 0,
+                  bool ignore_case = false);
 
 // Code page 936 to UTF-16LE bytes, the NUL unit kept unless `drop_terminator`.
 // The empty text gives empty bytes.
