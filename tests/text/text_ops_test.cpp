@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -74,6 +75,8 @@ struct FindCase {
   Int expected;
 };
 
+void PrintTo(const FindCase& c, std::ostream* os) { *os << c.name; }
+
 class TextFindTest : public testing::TestWithParam<FindCase> {};
 
 TEST_P(TextFindTest, FindsAtCharacterBoundaries) {
@@ -138,6 +141,8 @@ struct ReplaceCase {
   std::string_view expected;
 };
 
+void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
+
 class TextReplaceTest : public testing::TestWithParam<ReplaceCase> {};
 
 TEST_P(TextReplaceTest, Replaces) {
@@ -199,6 +204,8 @@ struct SplitCase {
   optional<Int> count;
   std::vector<std::string_view> expected;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class TextSplitTest : public testing::TestWithParam<SplitCase> {};
 
@@ -377,6 +384,8 @@ struct BetweenCase {
   bool ignore_case;
   std::string_view expected;
 };
+
+void PrintTo(const BetweenCase& c, std::ostream* os) { *os << c.name; }
 
 class TextBetweenTest : public testing::TestWithParam<BetweenCase> {};
 
