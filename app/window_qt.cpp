@@ -39,9 +39,9 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent) {
       auto* label = new QLabel(text, parent);
       label->setTextFormat(Qt::PlainText);
       SetPaletteColour(*label, QPalette::WindowText, ToQColor(spec.text_colour));
-      // Holds the focus when given it (the window puts it on 标签3 at start)
-      // but is never reached with Tab.
-      label->setFocusPolicy(Qt::ClickFocus);
+      // Neither Tab nor a click moves the focus to a label; the window still
+      // gives it to 标签3 at start, and setFocus does not ask the policy.
+      label->setFocusPolicy(Qt::NoFocus);
       widget = label;
       break;
     }
