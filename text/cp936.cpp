@@ -1,7 +1,9 @@
 #include "text/cp936.h"
 
+#include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 
 #include <memory>
@@ -51,6 +53,21 @@ Converter OpenCp936() {
                         &status);
   if (U_FAILURE(status)) return nullptr;
   return converter;
+}
+
+bool IsNonspacingMark(char16_t unit) { return u_charType(unit) == U_NON_SPACING_MARK; }
+
+bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// Whether 936 has the character itself; `strict` stops instead of substituting.
+bool Encodable(UConverter* strict, UChar32 c) {
+  if (c < 0 || c > 0xFFFF || IsSurrogate(static_cast<char16_t>(c))) return false;
+  const auto unit = static_cast<UChar>(c);
+  char bytes[4];
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_reset(strict);
+  ucnv_fromUChars(strict, bytes, sizeof bytes, &unit, 1, &status);
+  return U_SUCCESS(status);
 }
 
 }  // namespace
@@ -108,6 +125,36 @@ std::string FromUtf16(std::u16string_view utf16) {
   }
   out.resize(written);
   return out;
+}
+
+std::string FromUtf16Precomposed(std::u16string_view utf16) {
+  std::size_t first_mark = 0;
+  while (first_mark < utf16.size() && !IsNonspacingMark(utf16[first_mark])) ++first_mark;
+  if (first_mark == utf16.size()) return FromUtf16(utf16);
+
+  UErrorCode status = U_ZERO_ERROR;
+  const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+  Converter strict(ucnv_open("cp936", &status));
+  if (U_SUCCESS(status)) {
+    ucnv_setFromUCallBack(strict.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &status);
+  }
+  if (U_FAILURE(status)) return FromUtf16(utf16);
+
+  std::u16string composed(utf16.substr(0, first_mark));
+  composed.reserve(utf16.size());
+  for (std::size_t i = first_mark; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (IsNonspacingMark(unit) && !composed.empty() && !IsSurrogate(composed.back())) {
+      UChar32 precomposed = unorm2_composePair(nfc, composed.back(), unit);
+      if (Encodable(strict.get(), precomposed)) {
+        composed.back() = static_cast<char16_t>(precomposed);
+        continue;
+      }
+    }
+    composed.push_back(unit);
+  }
+  return FromUtf16(composed);
 }
 
 std::string ToUtf8(std::string_view cp936) {

@@ -10,6 +10,10 @@ namespace tavrolin::cp936 {
 
 std::u16string ToUtf16(std::string_view cp936);
 std::string FromUtf16(std::u16string_view utf16);
+// As WideCharToMultiByte with WC_COMPOSITECHECK: a base character followed by
+// nonspacing marks becomes the precomposed character where 936 has one (e + U+0301
+// is A8 A6); other marks stay separate characters.
+std::string FromUtf16Precomposed(std::u16string_view utf16);
 
 // For the edges of the program that speak UTF-8 (command line, JSON, files).
 std::string ToUtf8(std::string_view cp936);

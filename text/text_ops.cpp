@@ -359,7 +359,7 @@ Text Wide_ToText(const Bytes& wide) {
     if (unit == 0) break;
     units.push_back(unit);
   }
-  return Text(cp936::FromUtf16(units));
+  return Text(cp936::FromUtf16Precomposed(units));
 }
 
 }  // namespace tavrolin

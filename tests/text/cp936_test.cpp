@@ -116,6 +116,26 @@ TEST(Cp936FromUtf16Test, MissingCharactersBecomeQuestionMark) {
   }
 }
 
+TEST(Cp936FromUtf16Test, PrecomposesWhere936HasTheCharacter) {
+  struct Case {
+    std::u16string_view units;
+    std::string_view expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {u"e\u0301", "\xA8\xA6"},          // \u00E9
+           {u"u\u0308\u0301x", "\xA8\xB6x"},  // \u00FC, then \u01D8
+           {u"q\u0301", "q?"},                // no precomposed character
+           {u"\u0301e", "?e"},                // a mark with nothing before it
+           {u"\u4E2D\u0301", "\xD6\xD0?"},
+           {u"\U0001F600\u0301", "??"},
+           {u"abc", "abc"},
+       }) {
+    EXPECT_EQ(Hex(FromUtf16Precomposed(c.units)), Hex(c.expected)) << Hex(c.units);
+  }
+  // The plain conversion keeps marks apart.
+  EXPECT_EQ(FromUtf16(u"e\u0301"), "e?");
+}
+
 // The compiler turns narrow literals into GB18030, which has GBK's bytes for every
 // GBK character; ICU must agree. (Not for the euro sign: GB18030 writes A2 E3,
 // Windows' 936 has 80, so no literal of ours holds one.)

@@ -460,13 +460,13 @@ TEST(WideToTextTest, StopsAtFirstNulUnit) {
            {"\0\0a\0"sv, ""},
            {"\xAC\x20"sv, "\x80"},
            {"\x2D\x4E\x87\x65\0\0"sv, "中文"},
-           {"\x3D\xD8\x00\xDE"
-            "b\0"sv,
-            "?b"},  // a surrogate pair is one character
-           {"\x00\xD8"
-            "b\0"sv,
-            "?b"},                           // a lone surrogate
-           {"\xAC\x20\x22\x20"sv, "\x80?"},  // U+2022 is not in 936
+           // A surrogate pair is one character; a lone surrogate is one too.
+           {"\x3D\xD8\x00\xDE\x62\0"sv, "?b"},
+           {"\x00\xD8x\0"sv, "?x"},
+           // U+2022 is not in 936.
+           {"\xAC\x20\x22\x20"sv, "\x80?"},
+           // e + U+0301 is composed, as WC_COMPOSITECHECK does.
+           {"e\0\x01\x03"sv, "\xA8\xA6"},
        }) {
     EXPECT_EQ(Hex(Wide_ToText(B(c.wide)).view()), Hex(c.expected)) << Hex(c.wide);
   }
