@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -288,7 +290,14 @@ Int Bytes_Length(const Bytes& bytes) { return static_cast<Int>(bytes.size()); }
 
 Bytes Bytes_Blank(Int n) {
   if (n <= 0) return {};
-  return Bytes(std::string(static_cast<std::size_t>(n), '\0'));
+  // A size no memory can hold gives empty bytes, as a failed sizing call does.
+  try {
+    return Bytes(std::string(static_cast<std::size_t>(n), '\0'));
+  } catch (const std::bad_alloc&) {
+    return {};
+  } catch (const std::length_error&) {
+    return {};
+  }
 }
 
 Bytes Bytes_Left(const Bytes& bytes, Int n) {

@@ -338,6 +338,7 @@ TEST(BytesTest, Operations) {
   EXPECT_EQ(Bytes_Length(Bytes()), 0);
   EXPECT_EQ(Bytes_Blank(0), Bytes());
   EXPECT_EQ(Bytes_Blank(-2), Bytes());
+  EXPECT_EQ(Bytes_Blank(INT64_MAX), Bytes());
   EXPECT_EQ(Bytes_Blank(3), B(std::string_view("\0\0\0", 3)));
 
   const Bytes abc = B(std::string_view("a\0c", 3));
