@@ -98,6 +98,7 @@ Bytes ReadBody(Transport& transport, InternetHandle request, Text& status_text) 
     if (count < 1) break;
     try {
       Bytes pass = Bytes_Blank(count);
+      if (Bytes_Length(pass) != count) throw std::bad_alloc();  // no memory for the pass
       std::uint32_t read = 0;
       if (!transport.ReadData(request, pass.data(), count, read)) {
         status_text = web_status::k713;
@@ -120,6 +121,7 @@ bool QueryRawHeaders(Transport& transport, InternetHandle request, Text& header_
   // Only learns the size: it fails for want of room.
   transport.QueryHeaders(request, web::kQueryRawHeadersCrlf, nullptr, size, index);
   Bytes buffer = Bytes_Blank(size);
+  size = static_cast<std::uint32_t>(Bytes_Length(buffer));  // less only when memory ran out
   index = 0;
   if (!transport.QueryHeaders(request, web::kQueryRawHeadersCrlf, buffer.data(), size, index)) {
     return false;
