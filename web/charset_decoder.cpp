@@ -377,11 +377,17 @@ Converter OpenCp936() {
   return converter;
 }
 
-// Grows `out` and carries on whenever ICU runs out of room; `written` is how
-// much of `out` holds results.
+// The 936 output: ICU writes at target() up to limit(); Grow() makes room
+// when ICU reports an overflow.
 class Cp936Sink {
  public:
-  explicit Cp936Sink(std::size_t expected) : out_(expected + 16, '\0'), target_(out_.data()) {}
+  // Starts in `recycled`'s memory when it is large enough, else in a buffer of
+  // `expected` bytes.
+  Cp936Sink(std::size_t expected, std::string recycled) : out_(std::move(recycled)) {
+    out_.clear();  // nothing of it to keep, so growing copies nothing
+    out_.resize(std::max({out_.capacity(), expected, std::size_t{16}}));
+    target_ = out_.data();
+  }
   char*& target() { return target_; }
   char* limit() { return out_.data() + out_.size(); }
   void Grow() {
@@ -396,10 +402,10 @@ class Cp936Sink {
 
  private:
   std::string out_;
-  char* target_;
+  char* target_ = nullptr;
 };
 
-Text DecodeWithIcu(const char* icu_name, std::string_view body) {
+Text DecodeWithIcu(const char* icu_name, std::string_view body, std::string recycled) {
   UErrorCode status = U_ZERO_ERROR;
   Converter from(ucnv_open(icu_name, &status));
   if (U_FAILURE(status)) return {};
@@ -410,7 +416,7 @@ Text DecodeWithIcu(const char* icu_name, std::string_view body) {
   // Straight from the page's charset to 936 through a small pivot buffer, so
   // no UTF-16 copy of the page is ever made. A 936 character takes at most
   // two bytes, and most pages shrink or keep their size on the way.
-  Cp936Sink sink(body.size());
+  Cp936Sink sink(body.size(), std::move(recycled));
   std::array<UChar, 16 * 1024> pivot;
   UChar* pivot_source = pivot.data();
   UChar* pivot_target = pivot.data();
@@ -434,10 +440,11 @@ Text DecodeWithIcu(const char* icu_name, std::string_view body) {
 }
 
 // Feeds UTF-16 made by a table of ours to 936, a chunk at a time.
-Text DecodeByTable(const std::array<char16_t, 256>& table, std::string_view body) {
+Text DecodeByTable(const std::array<char16_t, 256>& table, std::string_view body,
+                   std::string recycled) {
   Converter to = OpenCp936();
   if (!to) return {};
-  Cp936Sink sink(body.size());
+  Cp936Sink sink(body.size(), std::move(recycled));
   std::array<UChar, 16 * 1024> chunk;
   std::size_t done = 0;
   do {
@@ -486,7 +493,7 @@ std::optional<CharsetDecoder> CharsetDecoder::ForLabel(std::string_view label) {
 
 std::string_view CharsetDecoder::Name() const { return kEncodings[encoding_].name; }
 
-Text CharsetDecoder::Decode(std::string_view body) const {
+Text CharsetDecoder::Decode(std::string_view body, std::string recycled) const {
   std::size_t encoding = encoding_;
   if (body.starts_with("\xEF\xBB\xBF")) {
     encoding = IndexOf("UTF-8");
@@ -501,9 +508,9 @@ Text CharsetDecoder::Decode(std::string_view body) const {
   const Encoding& e = kEncodings[encoding];
   switch (e.method) {
     case Method::kIcu:
-      return DecodeWithIcu(e.icu_name, body);
+      return DecodeWithIcu(e.icu_name, body, std::move(recycled));
     case Method::kSingleByteTable:
-      return DecodeByTable(SingleByteTable(e.name), body);
+      return DecodeByTable(SingleByteTable(e.name), body, std::move(recycled));
     case Method::kReplacement:
       // These encodings can smuggle markup past filters, so browsers refuse to
       // decode them: any content at all becomes one U+FFFD, which 936 lacks.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "text/text.h"
@@ -25,8 +26,10 @@ class CharsetDecoder {
   // in browsers; bytes invalid in the charset become U+FFFD and then "?", as
   // does every character 936 lacks. Linear in the body; it holds the body and
   // the result, never a UTF-16 copy of the whole page. The empty text only if
-  // ICU itself cannot be used.
-  Text Decode(std::string_view body) const;
+  // ICU itself cannot be used. `recycled`, when given, is a buffer whose
+  // memory the result takes over (the undecoded page text, say), which spares
+  // a fresh allocation of the page's size.
+  Text Decode(std::string_view body, std::string recycled = {}) const;
 
  private:
   explicit CharsetDecoder(std::size_t encoding) : encoding_(encoding) {}

@@ -24,8 +24,9 @@ Text DecodePage(RegexObject& regex, const Bytes& body, Text page_text) {
   if (!declared.empty()) {
     // A name no table knows leaves the page as it came, as if none were declared.
     if (std::optional<CharsetDecoder> decoder = CharsetDecoder::ForLabel(declared.view())) {
-      page_text = Text();  // the undecoded text is no longer needed: keep one copy of the page
-      page_text = decoder->Decode(body.view());
+      // The decoded page is written over the undecoded one's memory: one copy
+      // of the page besides the body, and no fresh pages to fault in.
+      page_text = decoder->Decode(body.view(), std::move(page_text).str());
     }
   }
   ProcessPendingEvents();

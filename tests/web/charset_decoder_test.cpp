@@ -157,5 +157,16 @@ TEST(CharsetDecoderTest, SingleBytePageThatDoublesInSize) {
   EXPECT_EQ(decoder->Decode(body).str(), expected);
 }
 
+TEST(CharsetDecoderTest, RecycledBufferLendsMemoryButNoBytes) {
+  std::optional<CharsetDecoder> decoder = CharsetDecoder::ForLabel("windows-1251");
+  ASSERT_TRUE(decoder.has_value());
+  // Larger than needed, smaller than needed (the output doubles), and empty.
+  EXPECT_EQ(decoder->Decode("\xCF", std::string(4096, 'x')).str(), "П");
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) expected += "П";
+  EXPECT_EQ(decoder->Decode(std::string(1000, '\xCF'), std::string(1000, 'x')).str(), expected);
+  EXPECT_EQ(decoder->Decode("", std::string(100, 'x')).str(), "");
+}
+
 }  // namespace
 }  // namespace tavrolin::web
