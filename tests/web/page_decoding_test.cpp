@@ -5,10 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/loopback_server.h"
 #include "text/regex_object.h"
 #include "text/text_ops.h"
 #include "web/events.h"
 #include "web/stages.h"
+#include "web/web_request.h"
 
 namespace tavrolin::web {
 namespace {
@@ -135,6 +137,45 @@ TEST(DecodePageBodyTest, DecodesTheBodyNotThePageText) {
   const Bytes body(Utf8(u8"<meta charset=utf-8>中文"));
   EXPECT_EQ(DecodePage(regex, body, "<meta charset=utf-8>").str(), "<meta charset=utf-8>中文");
 }
+
+// The same stage inside a whole Web_Request, served by a loopback server.
+struct ServedCase {
+  const char* name;
+  std::string body;
+  std::string content_type;
+  std::string expected;
+};
+
+class DecodeServedPageTest : public ::testing::TestWithParam<ServedCase> {};
+
+TEST_P(DecodeServedPageTest, WebRequestReturnsTheDecodedPage) {
+  const ServedCase& c = GetParam();
+  test::LoopbackServer server(test::Reply::Page(c.body, c.content_type));
+  Text status;
+  Bytes raw;
+  const Text page = Web_Request(Text(server.Url("/s")), kMethodGet, {}, std::nullopt, nullptr, {},
+                                nullptr, false, {}, {}, {}, {}, {}, 5, nullptr, &status, &raw);
+  EXPECT_EQ(status, "200 OK");
+  EXPECT_EQ(page.str(), c.expected);
+  EXPECT_EQ(raw.str(), c.body);  // the raw body is never decoded
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Served, DecodeServedPageTest,
+    ::testing::Values(ServedCase{"Utf8", kUtf8Page, "text/html", kUtf8PageAs936},
+                      ServedCase{"Gb2312", "<meta charset=gb2312>\xD6\xD0\xCE\xC4\xE9\x46",
+                                 "text/html", "<meta charset=gb2312>中文镕"},
+                      ServedCase{"Big5", "<meta charset=\"big5\">\xA4\xA4\xA4\xE5", "text/html",
+                                 "<meta charset=\"big5\">中文"},
+                      // Only the meta tag counts, never the response's Content-Type.
+                      ServedCase{"HeaderCharsetIgnored", Utf8(u8"<p>中</p>"),
+                                 "text/html; charset=utf-8", Utf8(u8"<p>中</p>")},
+                      ServedCase{"UnknownName", Utf8(u8"<meta charset=utf-1>中"), "text/html",
+                                 Utf8(u8"<meta charset=utf-1>中")},
+                      ServedCase{"DeclarationAfterByte1024",
+                                 PadTo(1025) + Utf8(u8"<meta charset=utf-8>中"), "text/html",
+                                 PadTo(1025) + Utf8(u8"<meta charset=utf-8>中")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tavrolin::web
