@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/loopback_server.h"
-#include "tests/support/run_command.h"
+#include "tests/support/run_program.h"
 
 namespace tavrolin {
 namespace {
@@ -17,16 +17,16 @@ using ::testing::HasSubstr;
 using test::BinPath;
 using test::LoopbackServer;
 using test::Reply;
-using test::RunCommand;
+using test::RunProgram;
 
-test::CommandResult Run(std::vector<std::string> args) {
+test::CommandResult RunTool(std::vector<std::string> args) {
   args.insert(args.begin(), BinPath("tavrolin-request"));
-  return RunCommand(args);
+  return RunProgram(args);
 }
 
 TEST(TavrolinRequest, PrintsThePageAndTheStatus) {
   LoopbackServer server(Reply::Page(test::Utf8(u8"<p>你好</p>"), "text/html; charset=utf-8"));
-  const auto r = Run({server.Url("/")});
+  const auto r = RunTool({server.Url("/")});
   EXPECT_EQ(r.exit_code, 0);
   // No charset meta tag: the UTF-8 bytes were taken as code page 936 and printed back as UTF-8,
   // so this only checks that the exchange went through.
@@ -36,7 +36,7 @@ TEST(TavrolinRequest, PrintsThePageAndTheStatus) {
 
 TEST(TavrolinRequest, SendsMethodBodyHeadersAndCredentials) {
   LoopbackServer server(Reply::Page("ok"));
-  const auto r = Run({"-X", "PUT", "-d", test::Utf8(u8"名=值"), "-H", "X-One: 1", "-H", "X-Two: 2", "-u",
+  const auto r = RunTool({"-X", "PUT", "-d", test::Utf8(u8"名=值"), "-H", "X-One: 1", "-H", "X-Two: 2", "-u",
                       "alice:s3cret", "-b", "k=v", server.Url("/put")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   ASSERT_EQ(server.request_count(), 1u);
@@ -52,7 +52,7 @@ TEST(TavrolinRequest, SendsMethodBodyHeadersAndCredentials) {
 
 TEST(TavrolinRequest, JsonCarriesEveryOutput) {
   LoopbackServer server(Reply::Redirect(302, "/next", "a=1; Path=/"));
-  const auto r = Run({"--json", "--no-redirect", server.Url("/")});
+  const auto r = RunTool({"--json", "--no-redirect", server.Url("/")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("\"status_text\":\"302 Found\""));
   EXPECT_THAT(r.out, HasSubstr("\"returned_cookies\":\"a=1\""));
@@ -65,7 +65,7 @@ TEST(TavrolinRequest, JsonCarriesEveryOutput) {
 TEST(TavrolinRequest, OutputFileHoldsTheRawBody) {
   LoopbackServer server(Reply::Page(std::string("a\0b\xff", 4), "application/octet-stream"));
   const std::string path = ::testing::TempDir() + "tavrolin_request_body.bin";
-  const auto r = Run({"-o", path, server.Url("/bin")});
+  const auto r = RunTool({"-o", path, server.Url("/bin")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   std::ifstream file(path, std::ios::binary);
   std::stringstream content;
@@ -75,7 +75,7 @@ TEST(TavrolinRequest, OutputFileHoldsTheRawBody) {
 }
 
 TEST(TavrolinRequest, FailureExitsWithOneAndTheMessage) {
-  const auto r = Run({"ftp://127.0.0.1/"});
+  const auto r = RunTool({"ftp://127.0.0.1/"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, test::Utf8(u8"701 解析URL地址失败!\n"));
 }
@@ -87,7 +87,7 @@ struct UsageCase {
 class TavrolinRequestUsage : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(TavrolinRequestUsage, ExitsWithTwo) {
-  const auto r = Run(GetParam().args);
+  const auto r = RunTool(GetParam().args);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.err, HasSubstr("usage: tavrolin-request"));
 }
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"-d"}}));
 
 TEST(TavrolinRequest, HelpExitsWithZero) {
-  const auto r = Run({"--help"});
+  const auto r = RunTool({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_THAT(r.out, HasSubstr("--json"));
 }

@@ -213,7 +213,7 @@ class ProxyNameTest : public FakeTransportTest, public ::testing::WithParamInter
 TEST_P(ProxyNameTest, AccessTypeAndName) {
   Web_Request(GetParam().url, 0, {}, std::nullopt, nullptr, {}, nullptr, false, {}, {},
               GetParam().proxy);
-  EXPECT_THAT(fake.Calls("Open"), ElementsAre(GetParam().open));
+  EXPECT_THAT(fake.Calls("Open("), ElementsAre(GetParam().open));
 }
 
 INSTANTIATE_TEST_SUITE_P(

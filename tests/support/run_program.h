@@ -15,7 +15,7 @@ struct CommandResult {
 };
 
 // argv[0] is a path; `input` is written to its standard input, which then closes.
-CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input = {});
+CommandResult RunProgram(const std::vector<std::string>& argv, const std::string& input = {});
 
 // UTF-8 bytes of a u8"" literal (narrow literals are code page 936 here).
 inline std::string Utf8(std::u8string_view s) { return std::string(s.begin(), s.end()); }

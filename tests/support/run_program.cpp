@@ -1,4 +1,4 @@
-#include "tests/support/run_command.h"
+#include "tests/support/run_program.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -32,7 +32,7 @@ struct Pipe {
 
 std::string BinPath(const std::string& program) { return std::string(TAVROLIN_BIN_DIR) + "/" + program; }
 
-CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input) {
+CommandResult RunProgram(const std::vector<std::string>& argv, const std::string& input) {
   CommandResult result;
   Pipe in, out, err;
   std::vector<char*> args;
