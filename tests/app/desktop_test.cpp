@@ -173,6 +173,25 @@ class DesktopTest : public ::testing::Test {
        std::to_string(top + height / 2), "click", "1"});
   }
 
+  // Starts the program and waits for its window; returns the window's id.
+  std::string Start(std::optional<Child>& program) {
+    // Leak checking stays on for our code; the file names the system
+    // libraries whose leftovers would only change the exit code checked.
+    program.emplace(
+        std::vector<std::string>{ProgramPath()},
+        std::vector<std::string>{
+            "DISPLAY=" + display_->name(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY",
+            std::string("LSAN_OPTIONS=suppressions=") + TAVROLIN_APP_TEST_DIR + "/lsan.supp"});
+    std::string window;
+    if (!program->started()) return window;
+    Eventually([&] {
+      window = X({"xdotool", "search", "--onlyvisible", "--name", "^Tavrolin$"}).out;
+      if (auto end = window.find('\n'); end != std::string::npos) window.resize(end);
+      return !window.empty();
+    });
+    return window;
+  }
+
   std::optional<VirtualDisplay> display_;
 };
 
@@ -185,19 +204,9 @@ const std::string kPage =
 
 TEST_F(DesktopTest, LookupByMouseAndKeyboardPutsTheIdAndNicknameOnTheClipboard) {
   LoopbackServer server(Reply::Page(kPage));
-  // Leak checking stays on for our code; the file names the system
-  // libraries whose leftovers would only change the exit code checked below.
-  Child program({ProgramPath()},
-                {"DISPLAY=" + display_->name(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY",
-                 std::string("LSAN_OPTIONS=suppressions=") + TAVROLIN_APP_TEST_DIR + "/lsan.supp"});
-  ASSERT_TRUE(program.started());
-
-  std::string window;
-  ASSERT_TRUE(Eventually([&] {
-    window = X({"xdotool", "search", "--onlyvisible", "--name", "^Tavrolin$"}).out;
-    if (auto end = window.find('\n'); end != std::string::npos) window.resize(end);
-    return !window.empty();
-  })) << "the window did not show";
+  std::optional<Child> program;
+  const std::string window = Start(program);
+  ASSERT_FALSE(window.empty()) << "the window did not show";
 
   ClickAt(window, 79, 19, 409, 21);  // into the link box: the hint goes
   X({"xdotool", "type", "--delay", "20", server.Url("/s/q7Vb3LmZt2XkP8sNw5yHaQ")});
@@ -223,7 +232,24 @@ TEST_F(DesktopTest, LookupByMouseAndKeyboardPutsTheIdAndNicknameOnTheClipboard) 
       << ClipboardText();
 
   X({"xdotool", "key", "Escape"});
-  EXPECT_EQ(program.Wait(kLimit), std::optional<int>(0));
+  EXPECT_EQ(program->Wait(kLimit), std::optional<int>(0));
+}
+
+TEST_F(DesktopTest, EscapeWhileALookupWaitsEndsTheProgramCleanly) {
+  Reply slow = Reply::Page(kPage);
+  slow.delay = milliseconds(1500);
+  LoopbackServer server(slow);
+  std::optional<Child> program;
+  const std::string window = Start(program);
+  ASSERT_FALSE(window.empty()) << "the window did not show";
+
+  ClickAt(window, 79, 19, 409, 21);
+  X({"xdotool", "type", "--delay", "20", server.Url("/s/slow")});
+  ClickAt(window, 308, 50, 180, 32);
+  // Queued while the request blocks; dispatched once the page is in.
+  X({"xdotool", "key", "Escape"});
+  EXPECT_EQ(program->Wait(kLimit), std::optional<int>(0));
+  EXPECT_EQ(server.request_count(), 1u);
 }
 
 TEST(DesktopWithoutDisplayTest, SaysSoInOneLineAndFails) {
