@@ -31,13 +31,13 @@ void MainWindow::OnLinkBoxLostFocus() {
   window_.SetControlText(Control::编辑框_微信链接, kHintText);
 }
 
-void MainWindow::OnExtractClicked() {
+void MainWindow::OnExtractClicked(Text* status_text) {
   // The colour alone tells the hint state; the text is not looked at.
   if (window_.TextColour(Control::编辑框_微信链接) != kBlack) {
     notices_.TimedNotice(kNoticeEnterLink);
     return;
   }
-  ArticleLookup();
+  ArticleLookup(status_text);
 }
 
 void MainWindow::OnCopyClicked(Control button) {
@@ -46,13 +46,16 @@ void MainWindow::OnCopyClicked(Control button) {
   }
 }
 
-void MainWindow::ArticleLookup() {
+void MainWindow::ArticleLookup(Text* status_text) {
   // Events are dispatched inside the request: the window may be closed and
   // this object destroyed before it returns. Only locals are used until the
   // liveness check has passed.
   const Liveness alive = window_.Alive();
   const Text link = window_.ControlText(Control::编辑框_微信链接);
-  const Text page = Web_Request(link);
+  // The link alone; every other argument is left out. The status text is only
+  // an output, read when a caller asks for it.
+  const Text page = Web_Request(link, kMethodGet, {}, std::nullopt, nullptr, {}, nullptr, false,
+                                {}, {}, {}, {}, {}, 0, nullptr, status_text);
   if (alive.expired()) return;
 
   for (const Extraction& row : kExtractions) {

@@ -160,7 +160,9 @@ class MainWindow {
   // the box still takes the focus and places the caret.
   void OnLinkBoxLeftPress();
   void OnLinkBoxLostFocus();
-  void OnExtractClicked();
+  // `status_text`, when given, receives the request's status text, which the
+  // window itself never shows (tavrolin-lookup --verbose reports it).
+  void OnExtractClicked(Text* status_text = nullptr);
   // Copy buttons; any other control is ignored.
   void OnCopyClicked(Control button);
 
@@ -168,7 +170,7 @@ class MainWindow {
   // box copy and the clipboard. Pending events are dispatched while the
   // request runs; when the window is closed meanwhile, the lookup stops
   // without touching the window, the clipboard or a notice.
-  void ArticleLookup();
+  void ArticleLookup(Text* status_text = nullptr);
 
  private:
   Window& window_;
