@@ -1,4 +1,9 @@
 // tavrolin-lookup as a shell runs it, against article pages on the loopback server.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -140,6 +145,43 @@ TEST_F(TavrolinLookup, SameValuesAsTheWindowsLookup) {
     expected += value + (box == app::Control::编辑框_微信链接1 ? "\n" : "\t");
   }
   EXPECT_EQ(Run({link}).out, expected);
+}
+
+// What a terminal on the command's stderr shows; its stdout goes nowhere.
+std::string StderrOnTerminal(std::vector<std::string> args) {
+  int terminal = -1, child_side = -1;
+  if (openpty(&terminal, &child_side, nullptr, nullptr, nullptr) != 0) return "(no terminal)";
+  args.insert(args.begin(), BinPath("tavrolin-lookup"));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int nowhere = open("/dev/null", O_RDWR);
+    dup2(nowhere, 0);
+    dup2(nowhere, 1);
+    dup2(child_side, 2);
+    close(terminal);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(child_side);
+  std::string seen;
+  char buffer[4096];
+  // The read fails (EIO) once the child has closed its side.
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  close(terminal);
+  waitpid(pid, nullptr, 0);
+  return seen;
+}
+
+TEST_F(TavrolinLookup, ProgressOnlyWhenStderrIsATerminal) {
+  const std::string full = server.Url("/full");
+  const std::string shown = StderrOnTerminal({full, full});
+  EXPECT_THAT(shown, HasSubstr("[1/2] " + full));
+  EXPECT_THAT(shown, HasSubstr("[2/2] " + full));
+  // Not a terminal: nothing but what a link went wrong with.
+  EXPECT_EQ(Run({full, full}).err, "");
 }
 
 struct UsageCase {
