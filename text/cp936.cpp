@@ -9,12 +9,10 @@
 #include <memory>
 
 namespace tavrolin::cp936 {
-namespace {
 
-struct ConverterCloser {
-  void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+void ConverterCloser::operator()(UConverter* converter) const { ucnv_close(converter); }
+
+namespace {
 
 bool IsConversionError(UConverterCallbackReason reason) {
   return reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR;
@@ -42,19 +40,6 @@ void FromUnicodeReplacement(const void* /*context*/, UConverterFromUnicodeArgs* 
   ucnv_cbFromUWriteBytes(args, "?", 1, 0, status);
 }
 
-// ICU's "cp936" is windows-936-2000, Windows' table: byte 80 is the euro sign, FF is
-// U+F8F5. ("gb2312" is a strict table that garbles GBK-only characters.)
-Converter OpenCp936() {
-  UErrorCode status = U_ZERO_ERROR;
-  Converter converter(ucnv_open("cp936", &status));
-  if (U_FAILURE(status)) return nullptr;
-  ucnv_setToUCallBack(converter.get(), ToUnicodeReplacement, nullptr, nullptr, nullptr, &status);
-  ucnv_setFromUCallBack(converter.get(), FromUnicodeReplacement, nullptr, nullptr, nullptr,
-                        &status);
-  if (U_FAILURE(status)) return nullptr;
-  return converter;
-}
-
 bool IsNonspacingMark(char16_t unit) { return u_charType(unit) == U_NON_SPACING_MARK; }
 
 bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
@@ -72,10 +57,23 @@ bool Encodable(UConverter* strict, UChar32 c) {
 
 }  // namespace
 
+// ICU's "cp936" is windows-936-2000, Windows' table: byte 80 is the euro sign, FF is
+// U+F8F5. ("gb2312" is a strict table that garbles GBK-only characters.)
+Converter OpenConverter() {
+  UErrorCode status = U_ZERO_ERROR;
+  Converter converter(ucnv_open("cp936", &status));
+  if (U_FAILURE(status)) return nullptr;
+  ucnv_setToUCallBack(converter.get(), ToUnicodeReplacement, nullptr, nullptr, nullptr, &status);
+  ucnv_setFromUCallBack(converter.get(), FromUnicodeReplacement, nullptr, nullptr, nullptr,
+                        &status);
+  if (U_FAILURE(status)) return nullptr;
+  return converter;
+}
+
 std::u16string ToUtf16(std::string_view cp936) {
   std::u16string out;
   if (cp936.empty()) return out;
-  Converter converter = OpenCp936();
+  Converter converter = OpenConverter();
   if (!converter) return out;
   // A byte yields at most one unit, so the first buffer is normally enough; the loop
   // is only a guard.
@@ -103,7 +101,7 @@ std::u16string ToUtf16(std::string_view cp936) {
 std::string FromUtf16(std::u16string_view utf16) {
   std::string out;
   if (utf16.empty()) return out;
-  Converter converter = OpenCp936();
+  Converter converter = OpenConverter();
   if (!converter) return out;
   // At most two bytes per unit (a surrogate pair becomes one '?').
   out.resize(utf16.size() * 2);

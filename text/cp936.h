@@ -3,10 +3,23 @@
 // are linear in the input.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+struct UConverter;  // ICU's
+
 namespace tavrolin::cp936 {
+
+struct ConverterCloser {
+  void operator()(UConverter* converter) const;
+};
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+
+// The ICU converter behind every conversion here, with its U+FFFD and '?'
+// rules, for code that streams other charsets into 936 through ICU itself.
+// Empty when ICU cannot open it.
+Converter OpenConverter();
 
 std::u16string ToUtf16(std::string_view cp936);
 std::string FromUtf16(std::u16string_view utf16);

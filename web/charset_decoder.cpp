@@ -5,16 +5,20 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "text/cp936.h"
 
 namespace tavrolin::web {
 namespace {
 
 // How an encoding is decoded: by an ICU converter, or by a table of our own
 // where ICU has none that matches the Encoding Standard.
-enum class Method { kIcu, kSingleByteTable, kReplacement };
+enum class Method { kUtf8, kIcu, kSingleByteTable, kReplacement };
 
 struct Encoding {
   std::string_view name;  // the Encoding Standard's name
@@ -37,7 +41,7 @@ constexpr std::array<char16_t, 96> kIso8859_16High = {
 // the rest of the program reads 936; ICU's "gb2312" is strict GB2312 and would
 // garble the GBK-only characters pages labelled gb2312 actually hold.
 constexpr Encoding kEncodings[] = {
-    {"UTF-8", Method::kIcu, "UTF-8"},
+    {"UTF-8", Method::kUtf8, "UTF-8"},
     {"IBM866", Method::kIcu, "ibm-866"},
     {"ISO-8859-2", Method::kIcu, "ISO-8859-2"},
     {"ISO-8859-3", Method::kIcu, "ISO-8859-3"},
@@ -350,10 +354,7 @@ bool EqualsIgnoringAsciiCase(std::string_view label, std::string_view lower) {
   return true;
 }
 
-struct ConverterCloser {
-  void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+using cp936::Converter;
 
 // Every invalid or unmapped sequence becomes one U+FFFD. ICU's own substitute
 // would give U+001A for a single bad byte in some tables, a control character
@@ -367,15 +368,9 @@ void ToReplacementCharacter(const void* /*context*/, UConverterToUnicodeArgs* ar
   ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, status);
 }
 
-// The same 936 table text/cp936 uses, with "?" for what 936 lacks.
-Converter OpenCp936() {
-  UErrorCode status = U_ZERO_ERROR;
-  Converter converter(ucnv_open("cp936", &status));
-  if (U_FAILURE(status)) return nullptr;
-  ucnv_setSubstChars(converter.get(), "?", 1, &status);
-  if (U_FAILURE(status)) return nullptr;
-  return converter;
-}
+// The program's own 936 converter: '?' for every character 936 lacks, even
+// those ICU's default would drop silently (soft hyphens, other invisibles).
+Converter OpenCp936() { return cp936::OpenConverter(); }
 
 // The 936 output: ICU writes at target() up to limit(); Grow() makes room
 // when ICU reports an overflow.
@@ -437,6 +432,93 @@ Text DecodeWithIcu(const char* icu_name, std::string_view body, std::string recy
     break;
   }
   return std::move(sink).Finish();
+}
+
+// The 936 bytes ICU gives each BMP character: below 0x100 one byte, else the
+// lead byte times 256 plus the trail byte. Built once, from the same converter
+// the rest of the decoding uses, so both paths agree character by character.
+using Cp936Codes = std::array<std::uint16_t, 0x10000>;
+
+const Cp936Codes* BuildCp936Codes() {
+  auto codes = std::make_unique<Cp936Codes>();
+  codes->fill('?');
+  for (std::size_t c = 0; c < 0x80; ++c) (*codes)[c] = static_cast<std::uint16_t>(c);
+  std::u16string units;
+  for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
+    if (c < 0xD800 || c > 0xDFFF) units.push_back(static_cast<char16_t>(c));
+  }
+  Converter to = OpenCp936();
+  if (!to) return nullptr;
+  std::string out(units.size() * 2, '\0');
+  std::vector<int32_t> offsets(out.size(), -1);
+  char* target = out.data();
+  const UChar* source = units.data();
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_fromUnicode(to.get(), &target, out.data() + out.size(), &source,
+                   units.data() + units.size(), offsets.data(), /*flush=*/true, &status);
+  if (U_FAILURE(status)) return nullptr;
+  const std::size_t n = static_cast<std::size_t>(target - out.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(out[i]);
+    const char16_t c = units[static_cast<std::size_t>(offsets[i])];
+    const bool first = i == 0 || offsets[i - 1] != offsets[i];
+    (*codes)[c] = first ? b : static_cast<std::uint16_t>((*codes)[c] << 8 | b);
+  }
+  return codes.release();
+}
+
+const Cp936Codes* Cp936CodesOnce() {
+  static const std::unique_ptr<const Cp936Codes> codes(BuildCp936Codes());
+  return codes.get();
+}
+
+// UTF-8 straight to 936 through the table: pages are mostly ASCII and valid
+// UTF-8, and this takes a few instructions a byte where a converter chain
+// takes twenty. False at the first ill-formed byte, leaving the rest to ICU,
+// whose handling of bad input is the reference.
+bool DecodeValidUtf8(std::string_view body, std::string& out) {
+  const Cp936Codes* codes = Cp936CodesOnce();
+  if (codes == nullptr) return false;
+  out.clear();
+  out.resize(body.size());  // 936 never takes more bytes than UTF-8 for the same text
+  char* w = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(body.data());
+  const auto* const end = p + body.size();
+  auto trail = [](unsigned char b) { return (b & 0xC0) == 0x80; };
+  while (p < end) {
+    const unsigned char b = *p;
+    char32_t c;
+    if (b < 0x80) {
+      if (b == 0) break;  // the text ends before the first NUL
+      *w++ = static_cast<char>(b);
+      ++p;
+      continue;
+    } else if (b >= 0xC2 && b <= 0xDF && end - p >= 2 && trail(p[1])) {
+      c = static_cast<char32_t>((b & 0x1F) << 6 | (p[1] & 0x3F));
+      p += 2;
+    } else if (b >= 0xE0 && b <= 0xEF && end - p >= 3 && trail(p[1]) && trail(p[2]) &&
+               (b != 0xE0 || p[1] >= 0xA0) && (b != 0xED || p[1] < 0xA0)) {
+      c = static_cast<char32_t>((b & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+      p += 3;
+    } else if (b >= 0xF0 && b <= 0xF4 && end - p >= 4 && trail(p[1]) && trail(p[2]) &&
+               trail(p[3]) && (b != 0xF0 || p[1] >= 0x90) && (b != 0xF4 || p[1] < 0x90)) {
+      *w++ = '?';  // 936 has no character beyond the BMP
+      p += 4;
+      continue;
+    } else {
+      return false;
+    }
+    const std::uint16_t code = (*codes)[c];
+    if (code >= 0x100) *w++ = static_cast<char>(code >> 8);
+    *w++ = static_cast<char>(code & 0xFF);
+  }
+  out.resize(static_cast<std::size_t>(w - out.data()));
+  return true;
+}
+
+Text DecodeUtf8(std::string_view body, std::string recycled) {
+  if (DecodeValidUtf8(body, recycled)) return Text(std::move(recycled));
+  return DecodeWithIcu("UTF-8", body, std::move(recycled));
 }
 
 // Feeds UTF-16 made by a table of ours to 936, a chunk at a time.
@@ -507,6 +589,8 @@ Text CharsetDecoder::Decode(std::string_view body, std::string recycled) const {
   }
   const Encoding& e = kEncodings[encoding];
   switch (e.method) {
+    case Method::kUtf8:
+      return DecodeUtf8(body, std::move(recycled));
     case Method::kIcu:
       return DecodeWithIcu(e.icu_name, body, std::move(recycled));
     case Method::kSingleByteTable:

@@ -27,6 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kMaxRedirects = 10;
 constexpr long kBufferSize = 256 * 1024;
+// Unread body bytes held before curl is paused: a few buffers' worth.
+constexpr std::size_t kPendingLimit = 4 * kBufferSize;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char16_t LowerAscii16(char16_t c) { return (c >= u'A' && c <= u'Z') ? c - u'A' + u'a' : c; }
@@ -669,12 +671,20 @@ class Request {
 
   std::size_t Body(const char* data, std::size_t n) {
     if (follow_pending_ || head_complete_) return n;  // a redirect's body, or HEAD's
-    if (pending_offset_ < pending_.size()) {
+    // Take what comes while little is unread; pausing makes curl hold a copy
+    // of its own and deliver it again, which costs a copy of every byte.
+    const std::size_t unread = pending_.size() - pending_offset_;
+    if (unread >= kPendingLimit) {
       paused_ = true;
       return CURL_WRITEFUNC_PAUSE;
     }
     try {
-      pending_.assign(data, n);
+      if (unread == 0) {
+        pending_.assign(data, n);
+      } else {
+        pending_.erase(0, pending_offset_);
+        pending_.append(data, n);
+      }
     } catch (const std::bad_alloc&) {
       return 0;  // ends the transfer as a failed read
     }

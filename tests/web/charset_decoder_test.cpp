@@ -147,6 +147,40 @@ TEST(CharsetDecoderTest, LongUtf8PageMatchesAPlainConversion) {
   EXPECT_EQ(decoder->Decode(utf8).str(), cp936::FromUtf8(utf8));
 }
 
+// UTF-8 has a table-driven path of its own; it must give what the converter
+// chain gives, for every character and for bad bytes after good ones.
+TEST(CharsetDecoderTest, EveryCharacterInUtf8AsThePlainConversionGivesIt) {
+  std::u32string all;
+  for (char32_t c = 1; c <= 0x10FFFF; c += (c < 0x10000 ? 1 : 0x1001)) {
+    if (c < 0xD800 || c > 0xDFFF) all.push_back(c);
+  }
+  std::string utf8;
+  for (char32_t c : all) {
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char>(0xC0 | c >> 6);
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | c >> 12);
+      utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | c >> 18);
+      utf8 += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  std::optional<CharsetDecoder> decoder = CharsetDecoder::ForLabel("utf-8");
+  ASSERT_TRUE(decoder.has_value());
+  EXPECT_EQ(decoder->Decode(utf8).str(), cp936::FromUtf8(utf8));
+  // The same characters with one bad byte late in the page.
+  const std::string broken = utf8 + "\xC0" + utf8.substr(0, 1000);
+  EXPECT_EQ(decoder->Decode(broken).str(),
+            cp936::FromUtf8(utf8) + "?" + cp936::FromUtf8(utf8.substr(0, 1000)));
+}
+
 TEST(CharsetDecoderTest, SingleBytePageThatDoublesInSize) {
   // Every windows-1251 letter takes two bytes in 936, so the output outgrows the body.
   std::string body(50000, '\xCF');
