@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "text/regex_object.h"
 #include "text/text_ops.h"
 #include "web/stages.h"
@@ -78,32 +79,6 @@ void BM_DecodePage(benchmark::State& state) {
 BENCHMARK(BM_Baseline_IcuConvert)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodePage)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's CPU time per iteration so the ratio can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void PrintRatio(const char* label, const std::string& ours, const std::string& baseline,
-                  double target) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(baseline);
-    if (a == times_.end() || b == times_.end() || b->second <= 0) return;
-    double ratio = a->second / b->second;
-    std::printf("ratio %-12s = %5.2f  (target <= %.1fx: %s)\n", label, ratio, target,
-                ratio <= target ? "met" : "MISSED");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 }  // namespace tavrolin
 
@@ -119,7 +94,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the stage and the plain conversion disagree\n");
     return 1;
   }
-  tavrolin::RatioReporter reporter;
+  tavrolin::bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("page: %zu bytes\n", body.size());
   reporter.PrintRatio("decode", "BM_DecodePage", "BM_Baseline_IcuConvert", 1.5);

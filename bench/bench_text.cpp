@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/ratio_reporter.h"
 #include "text/text_ops.h"
 
 namespace tavrolin {
@@ -82,33 +83,6 @@ BENCHMARK(BM_TextFind_IgnoreCase);
 BENCHMARK(BM_Baseline_Between);
 BENCHMARK(BM_TextBetween);
 
-// Keeps each run's CPU time per iteration (steadier than wall time on a shared machine)
-// so the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  void PrintRatio(const char* label, const std::string& ours, const std::string& baseline,
-                  double target) const {
-    auto a = times_.find(ours);
-    auto b = times_.find(baseline);
-    if (a == times_.end() || b == times_.end() || b->second <= 0) return;
-    double ratio = a->second / b->second;
-    std::printf("ratio %-12s = %5.2f  (target <= %.0fx: %s)\n", label, ratio, target,
-                ratio <= target ? "met" : "MISSED");
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 }  // namespace tavrolin
 
@@ -123,7 +97,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the searches disagree with the page\n");
     return 1;
   }
-  tavrolin::RatioReporter reporter;
+  tavrolin::bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("page: %zu bytes\n", page.size());
   reporter.PrintRatio("exact", "BM_TextFind_Exact", "BM_Baseline_StringViewFind", 2);

@@ -66,6 +66,8 @@ class Bytes {
   std::size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }
 
+  // New bytes are zero. Lets a reader fill the tail of a growing buffer in place.
+  void resize(std::size_t n) { bytes_.resize(n); }
   Bytes& operator+=(const Bytes& more) {
     bytes_ += more.bytes_;
     return *this;

@@ -37,5 +37,7 @@ void ReadResponseHeaders(const Text& header_text, const ResponseHeaderOutputs& o
 // bytes; returns the page text unchanged when none is declared or the name is
 // unknown (page_decoding.cpp).
 Text DecodePage(RegexObject& regex, const Bytes& body, Text page_text);
+// The same for a page text that is the whole body (one without a NUL byte).
+Text DecodePage(RegexObject& regex, Text body_as_page);
 
 }  // namespace tavrolin::web

@@ -1,9 +1,9 @@
 #include "web/web_request.h"
 
 #include <algorithm>
+#include <exception>
 #include <limits>
 #include <memory>
-#include <new>
 
 #include "text/regex_object.h"
 #include "text/text_ops.h"
@@ -96,20 +96,24 @@ Bytes ReadBody(Transport& transport, InternetHandle request, Text& status_text) 
     std::uint32_t count = 0;
     if (!transport.QueryDataAvailable(request, count)) break;
     if (count < 1) break;
+    // The pass buffer, `count` zero bytes, is the body's own tail, so the pass
+    // is appended where it was read instead of being copied there.
+    const std::size_t before = body.size();
     try {
-      Bytes pass = Bytes_Blank(count);
-      if (Bytes_Length(pass) != count) throw std::bad_alloc();  // no memory for the pass
-      std::uint32_t read = 0;
-      if (!transport.ReadData(request, pass.data(), count, read)) {
-        status_text = web_status::k713;
-        break;
-      }
-      body = Bytes_Concat(std::move(body), Bytes_Left(std::move(pass), std::min(read, count)));
-    } catch (const std::bad_alloc&) {
+      body.resize(before + count);
+    } catch (const std::exception&) {
       // Out of memory ends the read like a failed one; the body so far stands.
+      body.resize(before);
       status_text = web_status::k713;
       break;
     }
+    std::uint32_t read = 0;
+    if (!transport.ReadData(request, body.data() + before, count, read)) {
+      body.resize(before);
+      status_text = web_status::k713;
+      break;
+    }
+    body.resize(before + std::min(read, count));  // Bytes_Left(pass, read)
   }
   return body;
 }
@@ -191,23 +195,21 @@ Text Web_Request(const Text& url, std::int32_t method, const Text& post_data,
 
   // 6. Request.
   ++stages_entered;
-  handles.request =
-      transport->OpenRequest(handles.connection, web::ToWideString(VerbOf(method)), object_name,
-                             secure ? web::kRequestFlagSecure : 0);
+  handles.request = transport->OpenRequest(handles.connection, web::ToWideString(VerbOf(method)),
+                                           object_name, secure ? web::kRequestFlagSecure : 0);
   if (handles.request == 0) return fail(web_status::k704);
 
   // 7. Time limits, one value for resolve, connect, send and receive.
   ++stages_entered;
-  const int timeout_ms = timeout_seconds >= 1
-                             ? std::min(timeout_seconds, kMaxTimeoutSeconds) * 1000
-                             : kDefaultTimeoutMs;
+  const int timeout_ms = timeout_seconds >= 1 ? std::min(timeout_seconds, kMaxTimeoutSeconds) * 1000
+                                              : kDefaultTimeoutMs;
   if (!transport->SetTimeouts(handles.request, timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
     return fail(web_status::k705);
   }
 
   // 8. Request options. A refusal is an early exit: handles closed, no events.
-  const web::OptionArgs options{auth_user,      auth_password,           proxy_user,
-                                proxy_password, send_cookies.has_value(), no_redirect};
+  const web::OptionArgs options{
+      auth_user, auth_password, proxy_user, proxy_password, send_cookies.has_value(), no_redirect};
   if (const char* refusal = web::ApplyRequestOptions(*transport, handles.request, options)) {
     status_out = refusal;
     handles.CloseAll();
@@ -253,12 +255,22 @@ Text Web_Request(const Text& url, std::int32_t method, const Text& post_data,
   // 15. Response headers: status text, Set-Cookie spelling, cookies, Location.
   web::ReadResponseHeaders(header_text, {status_out, headers_out, cookies_out, location_out});
 
-  // 16. Body out; the page text is its bytes up to the first NUL.
-  bytes_out = std::move(response_body);
-  Text page_text = Bytes_ToText(bytes_out);
+  // 16. Body out; the page text is its bytes up to the first NUL. When the
+  // caller takes no bytes and the body holds no NUL, the body becomes the page
+  // text itself rather than being copied into it.
+  const bool body_is_page =
+      returned_bytes == nullptr && response_body.view().find('\0') == std::string_view::npos;
+  Text page_text;
+  if (body_is_page) {
+    page_text = Bytes_ToText(std::move(response_body));
+  } else {
+    bytes_out = std::move(response_body);
+    page_text = Bytes_ToText(bytes_out);
+  }
 
   // 17. Re-decode by the charset the page declares.
-  page_text = web::DecodePage(regex, bytes_out, std::move(page_text));
+  page_text = body_is_page ? web::DecodePage(regex, std::move(page_text))
+                           : web::DecodePage(regex, bytes_out, std::move(page_text));
 
   // 18. Close the response handling.
   web::ProcessPendingEvents();

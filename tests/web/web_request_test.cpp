@@ -16,9 +16,9 @@
 namespace tavrolin {
 namespace {
 
+using test::FakeTransportTest;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using test::FakeTransportTest;
 
 const std::string kDefaultBlock =
     "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n"
@@ -40,14 +40,13 @@ struct Outputs {
 Text RequestWith(Outputs& out, const Text& url = "http://127.0.0.1/page",
                  const Text& auth_user = {}, const Text& auth_password = {},
                  bool no_redirect = false) {
-  return Web_Request(url, kMethodGet, {}, std::nullopt, &out.cookies, {}, &out.headers,
-                     no_redirect, auth_user, auth_password, {}, "pu", "pp", 0, &out.location,
-                     &out.status, &out.bytes);
+  return Web_Request(url, kMethodGet, {}, std::nullopt, &out.cookies, {}, &out.headers, no_redirect,
+                     auth_user, auth_password, {}, "pu", "pp", 0, &out.location, &out.status,
+                     &out.bytes);
 }
 
 std::vector<std::string> Tail(const std::vector<std::string>& journal, std::size_t n) {
-  return {journal.end() - static_cast<std::ptrdiff_t>(std::min(n, journal.size())),
-          journal.end()};
+  return {journal.end() - static_cast<std::ptrdiff_t>(std::min(n, journal.size())), journal.end()};
 }
 
 using WebRequestTest = FakeTransportTest;
@@ -75,9 +74,9 @@ TEST_F(WebRequestTest, UrlAloneSendsTheDefaultGet) {
       "QueryHeaders(3,22,78,0)",
   };
   ASSERT_GE(fake.journal.size(), expected_start.size());
-  EXPECT_THAT(std::vector<std::string>(fake.journal.begin(),
-                                       fake.journal.begin() + expected_start.size()),
-              ElementsAreArray(expected_start));
+  EXPECT_THAT(
+      std::vector<std::string>(fake.journal.begin(), fake.journal.begin() + expected_start.size()),
+      ElementsAreArray(expected_start));
   // The way out: the eight network stages, then request, connection, session.
   EXPECT_THAT(Tail(fake.journal, 11),
               ElementsAre("events", "events", "events", "events", "events", "events", "events",
@@ -148,8 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WebRequestTest, EmptyUrlFailsAtTheParse) {
   Text status;
-  EXPECT_EQ(Web_Request("", 0, {}, std::nullopt, nullptr, {}, nullptr, false, {}, {}, {}, {}, {},
-                        0, nullptr, &status),
+  EXPECT_EQ(Web_Request("", 0, {}, std::nullopt, nullptr, {}, nullptr, false, {}, {}, {}, {}, {}, 0,
+                        nullptr, &status),
             "");
   EXPECT_EQ(status, web_status::k701);
   EXPECT_TRUE(fake.Calls("Open").empty());
@@ -180,6 +179,40 @@ TEST_F(WebRequestTest, EmptyBodyGivesEmptyPageAndBytes) {
   EXPECT_EQ(out.status, "200 OK");
   EXPECT_EQ(out.headers, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
 }
+
+struct DecodedBodyCase {
+  const char* name;
+  std::string body;
+  const char* page;
+};
+
+class DecodedBodyTest : public FakeTransportTest,
+                        public ::testing::WithParamInterface<DecodedBodyCase> {};
+
+// Whether or not the caller takes the bytes, the page is the decoded body.
+TEST_P(DecodedBodyTest, SamePageWithAndWithoutReturnedBytes) {
+  fake.script.body_chunks = {GetParam().body};
+  EXPECT_EQ(Web_Request("http://127.0.0.1/"), GetParam().page);
+  fake.read_passes = 0;
+  Bytes bytes;
+  EXPECT_EQ(Web_Request("http://127.0.0.1/", 0, {}, std::nullopt, nullptr, {}, nullptr, false, {},
+                        {}, {}, {}, {}, 0, nullptr, nullptr, &bytes),
+            GetParam().page);
+  EXPECT_EQ(bytes, Bytes(std::string_view(GetParam().body)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, DecodedBodyTest,
+    ::testing::Values(
+        // Each windows-1251 letter grows to two bytes: decoding must not write over its source.
+        DecodedBodyCase{"growing", "<meta charset=windows-1251>\xCF\xF0\xE8\xE2\xE5\xF2",
+                        "<meta charset=windows-1251>Привет"},
+        DecodedBodyCase{"shrinking", "<meta charset=utf-8>\xE4\xB8\xAD\xE6\x96\x87",
+                        "<meta charset=utf-8>中文"},
+        DecodedBodyCase{"undeclared", "plain \xD6\xD0", "plain 中"},
+        DecodedBodyCase{"nul_in_body", std::string("<meta charset=utf-8>\xE4\xB8\xAD\0tail", 28),
+                        "<meta charset=utf-8>中"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ObjectNameCase {
   const char* url;
@@ -216,12 +249,13 @@ TEST_P(ProxyNameTest, AccessTypeAndName) {
   EXPECT_THAT(fake.Calls("Open("), ElementsAre(GetParam().open));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Proxies, ProxyNameTest,
-    ::testing::Values(ProxyCase{"http://127.0.0.1/", "", "Open(1,)"},
-                      ProxyCase{"https://127.0.0.1/", "", "Open(1,)"},
-                      ProxyCase{"http://127.0.0.1/", "127.0.0.1:3128", "Open(3,http=127.0.0.1:3128)"},
-                      ProxyCase{"https://127.0.0.1/", "127.0.0.1:3128", "Open(3,127.0.0.1:3128)"}));
+INSTANTIATE_TEST_SUITE_P(Proxies, ProxyNameTest,
+                         ::testing::Values(ProxyCase{"http://127.0.0.1/", "", "Open(1,)"},
+                                           ProxyCase{"https://127.0.0.1/", "", "Open(1,)"},
+                                           ProxyCase{"http://127.0.0.1/", "127.0.0.1:3128",
+                                                     "Open(3,http=127.0.0.1:3128)"},
+                                           ProxyCase{"https://127.0.0.1/", "127.0.0.1:3128",
+                                                     "Open(3,127.0.0.1:3128)"}));
 
 struct MethodCase {
   std::int32_t method;
@@ -258,8 +292,8 @@ struct TimeoutCase {
 class TimeoutTest : public FakeTransportTest, public ::testing::WithParamInterface<TimeoutCase> {};
 
 TEST_P(TimeoutTest, OneValueForAllFourPhases) {
-  Web_Request("http://127.0.0.1/", 0, {}, std::nullopt, nullptr, {}, nullptr, false, {}, {}, {},
-              {}, {}, GetParam().seconds);
+  Web_Request("http://127.0.0.1/", 0, {}, std::nullopt, nullptr, {}, nullptr, false, {}, {}, {}, {},
+              {}, GetParam().seconds);
   EXPECT_THAT(fake.Calls("SetTimeouts"), ElementsAre(GetParam().set_timeouts));
 }
 
@@ -269,7 +303,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TimeoutCase{-5, "SetTimeouts(3,30000,30000,30000,30000)"},
                       TimeoutCase{1, "SetTimeouts(3,1000,1000,1000,1000)"},
                       TimeoutCase{45, "SetTimeouts(3,45000,45000,45000,45000)"},
-                      TimeoutCase{2147483, "SetTimeouts(3,2147483000,2147483000,2147483000,2147483000)"},
+                      TimeoutCase{2147483,
+                                  "SetTimeouts(3,2147483000,2147483000,2147483000,2147483000)"},
                       // Past what fits 32 bits of milliseconds: bounded, never wrapped.
                       TimeoutCase{std::numeric_limits<std::int32_t>::max(),
                                   "SetTimeouts(3,2147483000,2147483000,2147483000,2147483000)"}));
@@ -292,9 +327,8 @@ TEST_P(HeaderBlockTest, DefaultsAppendedWhereTheirTestTextIsMissing) {
 }
 
 const std::string kWithoutUserAgent = kDefaultBlock.substr(kDefaultBlock.find("Accept: "));
-const std::string kWithoutAccept =
-    kDefaultBlock.substr(0, kDefaultBlock.find("Accept: ")) +
-    kDefaultBlock.substr(kDefaultBlock.find("Accept-Encoding: "));
+const std::string kWithoutAccept = kDefaultBlock.substr(0, kDefaultBlock.find("Accept: ")) +
+                                   kDefaultBlock.substr(kDefaultBlock.find("Accept-Encoding: "));
 
 INSTANTIATE_TEST_SUITE_P(
     Blocks, HeaderBlockTest,
@@ -322,8 +356,7 @@ TEST_F(WebRequestTest, OptionsInOrderWithTheirArguments) {
               "pu", "pp");
   EXPECT_THAT(fake.Calls("Set"),
               ElementsAre("SetTimeouts(3,30000,30000,30000,30000)", "SetCredentials(3,0,1,u,p)",
-                          "SetCredentials(3,1,1,pu,pp)", "SetOption(3,63,1)",
-                          "SetOption(3,63,2)"));
+                          "SetCredentials(3,1,1,pu,pp)", "SetOption(3,63,1)", "SetOption(3,63,2)"));
 }
 
 struct CredentialCase {
