@@ -146,7 +146,9 @@ bool RegexObject::Create(const Text& pattern, const Text& text, bool case_sensit
   // Only a line feed ends a line: a dot matches "\r" but never "\n".
   pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
   // No PCRE2_UCP: \w, \d and \s stay ASCII, and no PCRE2_DOTALL.
-  std::uint32_t options = PCRE2_UTF;
+  // Nor PCRE2_UTF: code page 936 lies wholly in the BMP, so a unit is a
+  // character, and outside UTF mode only the ASCII letters fold.
+  std::uint32_t options = 0;
   if (!case_sensitive) options |= PCRE2_CASELESS;
   if (multiline) options |= PCRE2_MULTILINE;
   int error = 0;
@@ -172,20 +174,9 @@ bool RegexObject::Create(const Text& pattern, const Text& text, bool case_sensit
   const std::size_t length = subject->units.size();
   const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(match_data.get());
   std::size_t at = 0;
-  bool retry_here = false;  // the last match ended at `at` without consuming anything
-  // ICU's output is valid UTF-16; checking it again on every call would make the scan quadratic.
-  std::uint32_t check = 0;
   while (at <= length) {
-    std::uint32_t flags = check;
-    if (retry_here) flags |= PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
-    int rc = pcre2_match(code, units, length, at, flags, match_data.get(), nullptr);
-    check = PCRE2_NO_UTF_CHECK;
-    if (rc == PCRE2_ERROR_NOMATCH) {
-      if (!retry_here) break;
-      retry_here = false;
-      at = NextCharacter(subject->units, at);
-      continue;
-    }
+    int rc = pcre2_match(code, units, length, at, 0, match_data.get(), nullptr);
+    if (rc == PCRE2_ERROR_NOMATCH) break;
     // Match limit reached or the like: the search did not run to its end.
     if (rc < 0) return false;
     for (std::uint32_t g = 0; g <= group_count; ++g) {
@@ -201,16 +192,10 @@ bool RegexObject::Create(const Text& pattern, const Text& text, bool case_sensit
       run->spans.push_back(subject->byte_of[end]);
     }
     if (!global) break;
-    PCRE2_SIZE end = ovector[1];
-    if (end > at) {
-      at = end;
-      retry_here = ovector[0] == end;
-    } else if (retry_here) {
-      retry_here = false;
-      at = NextCharacter(subject->units, at);
-    } else {
-      retry_here = true;
-    }
+    // As the scripting object does: after an empty match the search moves one
+    // character on, after any other it goes on where the match ended.
+    const PCRE2_SIZE end = ovector[1];
+    at = end > ovector[0] ? end : NextCharacter(subject->units, ovector[0]);
   }
   run->source = text;
   run_ = std::move(run);

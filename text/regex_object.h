@@ -1,5 +1,5 @@
 // RegexObject: a regular expression with the options and results of the
-// platform's scripting RegExp object, on PCRE2 (16-bit, UTF mode). Texts go in
+// platform's scripting RegExp object, on PCRE2 (16-bit). Texts go in
 // and come out as code page 936; the engine runs over their UTF-16 form.
 #pragma once
 

@@ -249,13 +249,22 @@ Text Text_Trim(const Text& text) {
 
 int Text_Compare(const Text& a, const Text& b, bool case_sensitive) {
   if (case_sensitive) return Text_CompareBytes(a, b);
-  // Folding byte by byte matches the character-by-character comparison: only ASCII
-  // letters fold, and the first differing byte lies in the first differing character.
+  // Character by character: while the texts agree their characters start at
+  // the same offsets. Only single-byte ASCII letters fold; the second byte of a
+  // double-byte character compares exactly (B0 41 and B0 61 are different).
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    const auto raw_x = static_cast<unsigned char>(a.view()[i]);
+    const bool lead = raw_x >= 0x80;
     unsigned char x = Fold(a.view()[i]);
     unsigned char y = Fold(b.view()[i]);
     if (x != y) return x < y ? -1 : 1;
+    if (lead && i + 1 < n) {
+      ++i;
+      x = static_cast<unsigned char>(a.view()[i]);
+      y = static_cast<unsigned char>(b.view()[i]);
+      if (x != y) return x < y ? -1 : 1;
+    }
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;

@@ -78,6 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
             "WordClassIsAscii", "\\w+", "中文abc_1，字", false, true, true, false, {"abc_1"}},
         SearchCase{"ChineseLiteral", "文.", "中文字文b", false, true, true, false, {"文字", "文b"}},
         SearchCase{"EmptyMatchesAdvance", "x*", "axb", false, true, true, false, {"", "x", "", ""}},
+        // An empty match moves the search on: "b" is never tried where "" matched.
+        SearchCase{"EmptyMatchMovesOn", "x*|b", "b", false, true, true, false, {"", ""}},
+        // Only the ASCII letters fold: Greek and full-width letters keep their case.
+        SearchCase{"OnlyAsciiFolds", "Α|Ａ|a", "α ａ A", false, true, true, false, {"A"}},
         SearchCase{"NothingMatches", "zzz", "abc", false, true, true, false, {}},
         SearchCase{"EmptyText", "a*", "", false, true, true, false, {""}},
         SearchCase{
