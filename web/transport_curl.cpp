@@ -7,6 +7,7 @@
 #include "web/transport_curl.h"
 
 #include <curl/curl.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <cstring>
@@ -47,72 +48,24 @@ bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix) {
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    std::uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  std::string out(s.size() * 3, '\0');
+  int32_t n = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &n, s.data(),
+                     static_cast<int32_t>(s.size()), 0xFFFD, nullptr, &status);
+  out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(n) : 0);
   return out;
 }
 
 // Strict UTF-8 to UTF-16; nullopt when `s` is not valid UTF-8.
 std::optional<std::u16string> FromUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    std::uint32_t c;
-    int extra;
-    if (b < 0x80) {
-      c = b, extra = 0;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      c = b & 0x1F, extra = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      c = b & 0x0F, extra = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      c = b & 0x07, extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      if (i + k >= s.size()) return std::nullopt;
-      auto n = static_cast<unsigned char>(s[i + k]);
-      if ((n & 0xC0) != 0x80) return std::nullopt;
-      c = (c << 6) | (n & 0x3F);
-    }
-    if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
-        (extra == 3 && (c < 0x10000 || c > 0x10FFFF))) {
-      return std::nullopt;
-    }
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-  }
+  std::u16string out(s.size(), u'\0');
+  int32_t n = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &n, s.data(),
+                static_cast<int32_t>(s.size()), &status);
+  if (U_FAILURE(status)) return std::nullopt;
+  out.resize(static_cast<std::size_t>(n));
   return out;
 }
 
